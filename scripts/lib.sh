@@ -21,7 +21,7 @@ ensure_packages() {
 }
 
 # What building the program and its unit tests needs.
-build_packages=(g++ cmake ninja-build pkg-config libglut-dev libgl-dev libgl1-mesa-dri
+build_packages=(g++ cmake ninja-build clang-format libglut-dev libgl-dev libgl1-mesa-dri
     libgtest-dev)
 
 # Configures and builds into the folder $1, with any further CMake options.

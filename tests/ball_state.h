@@ -48,8 +48,8 @@ struct BallState {
 inline std::ostream& operator<<(std::ostream& os, const BallState& s)
 {
     return os << "{x " << s.ballX << " y " << s.ballY << " vx " << s.velX << " vy " << s.velY
-              << " spin " << s.spinAngle << " step " << s.spinStep << " rebound "
-              << s.reboundSpeed << "}";
+              << " spin " << s.spinAngle << " step " << s.spinStep << " rebound " << s.reboundSpeed
+              << "}";
 }
 
 // The state the program starts with, taken before any test runs: the variables

@@ -108,7 +108,8 @@ TEST(BallList, VerticesSitOnTheLatitudeLongitudeGrid)
         for (int p = 0; p < pairs; p++) {
             const double lat = -90 + 18 * b, lon = 18 * p;
             ASSERT_EQ(ball[b].lower[p], spherePoint(lat, lon)) << "band " << b << " pair " << p;
-            ASSERT_EQ(ball[b].upper[p], spherePoint(lat + 18, lon)) << "band " << b << " pair " << p;
+            ASSERT_EQ(ball[b].upper[p], spherePoint(lat + 18, lon))
+                << "band " << b << " pair " << p;
         }
     }
 }
@@ -155,8 +156,8 @@ TEST(BallList, QuadsWindClockwiseFromOutside)
                     centre[k] += a[k] / 4;
                 }
             }
-            const double outward = normal[0] * centre[0] + normal[1] * centre[1] +
-                                    normal[2] * centre[2];
+            const double outward =
+                normal[0] * centre[0] + normal[1] * centre[1] + normal[2] * centre[2];
             ASSERT_LT(outward, 0) << "band " << b << " quad " << q << " winds counter-clockwise";
         }
     }
@@ -219,8 +220,8 @@ TEST_F(Frame, ClearsThenDrawsOneCyanBatchOf35Segments)
     std::vector<std::string> kinds;
     size_t i = 3;
     for (; i + 1 < calls.size() && calls[i].name != "glEnd"; i += 2) {
-        drawn.push_back({calls[i].args[0], calls[i].args[1], calls[i + 1].args[0],
-                         calls[i + 1].args[1]});
+        drawn.push_back(
+            {calls[i].args[0], calls[i].args[1], calls[i + 1].args[0], calls[i + 1].args[1]});
         kinds.push_back(calls[i].name + " " + calls[i + 1].name);
     }
     ASSERT_LT(i, calls.size());
@@ -354,9 +355,9 @@ TEST_P(Projection, FillsTheWindowWithTheFixedView)
     const auto [width, height] = GetParam();
     clearCalls();
     reshapeView(width, height);
-    EXPECT_EQ(recordedNames(), (std::vector<std::string>{"glViewport", "glMatrixMode",
-                                                         "glLoadIdentity", "glOrtho",
-                                                         "glMatrixMode"}));
+    EXPECT_EQ(recordedNames(),
+              (std::vector<std::string>{"glViewport", "glMatrixMode", "glLoadIdentity", "glOrtho",
+                                        "glMatrixMode"}));
     const std::vector<GlCall>& calls = recordedCalls();
     ASSERT_EQ(calls.size(), 5u);
     EXPECT_EQ(calls[0].args, (std::vector<double>{0, 0, double(width), double(height)}));
@@ -367,8 +368,8 @@ TEST_P(Projection, FillsTheWindowWithTheFixedView)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Projection,
                          ::testing::Values(std::array<int, 2>{300, 300},
-                                           std::array<int, 2>{600, 300},
-                                           std::array<int, 2>{1, 1}, std::array<int, 2>{0, 0}),
+                                           std::array<int, 2>{600, 300}, std::array<int, 2>{1, 1},
+                                           std::array<int, 2>{0, 0}),
                          [](const auto& info) {
                              return std::to_string(info.param[0]) + "x" +
                                     std::to_string(info.param[1]);

@@ -43,10 +43,10 @@ TEST(StartUp, RunsItsStepsInOrderAndHandsTheCommandLineToGlut)
     EXPECT_EQ(korvelMain(4, argv), 0);
 
     EXPECT_EQ(foldListCompile(recordedNames()),
-              (std::vector<std::string>{
-                  "glutInit", "glutInitDisplayMode", "glutCreateWindow", "compileBallList",
-                  "glCullFace", "glEnable", "glDisable", "glShadeModel", "glutDisplayFunc",
-                  "glutReshapeFunc", "glutVisibilityFunc", "glutKeyboardFunc", "glutMainLoop"}));
+              (std::vector<std::string>{"glutInit", "glutInitDisplayMode", "glutCreateWindow",
+                                        "compileBallList", "glCullFace", "glEnable", "glDisable",
+                                        "glShadeModel", "glutDisplayFunc", "glutReshapeFunc",
+                                        "glutVisibilityFunc", "glutKeyboardFunc", "glutMainLoop"}));
 
     const std::vector<GlCall>& calls = recordedCalls();
     ASSERT_GE(calls.size(), 13u);
@@ -97,10 +97,15 @@ class Visibility : public ::testing::Test {
 TEST_F(Visibility, InstallsAndRemovesTheIdleRoutineAndKeepsTheBall)
 {
     const BallState before = BallState::capture();
-    const int reports[] = {GLUT_VISIBLE, GLUT_VISIBLE, GLUT_NOT_VISIBLE, GLUT_NOT_VISIBLE,
-                           GLUT_VISIBLE, 5, GLUT_VISIBLE};
-    void (*const expected[])() = {asCallback(&advanceBall), asCallback(&advanceBall), nullptr,
-                                  nullptr, asCallback(&advanceBall), nullptr,
+    const int reports[] = {GLUT_VISIBLE,     GLUT_VISIBLE, GLUT_NOT_VISIBLE,
+                           GLUT_NOT_VISIBLE, GLUT_VISIBLE, 5,
+                           GLUT_VISIBLE};
+    void (*const expected[])() = {asCallback(&advanceBall),
+                                  asCallback(&advanceBall),
+                                  nullptr,
+                                  nullptr,
+                                  asCallback(&advanceBall),
+                                  nullptr,
                                   asCallback(&advanceBall)};
     for (int state : reports) {
         handleVisibility(state);

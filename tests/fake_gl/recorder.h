@@ -7,10 +7,10 @@
 
 struct GlCall {
     std::string name;
-    std::vector<double> args;         // numeric arguments, widened exactly
-    std::string text;                 // string argument (window title)
-    void (*callback)() = nullptr;     // registered callback, cast to one type
-    const void* pointer = nullptr;    // pointer argument (glutInit's argv)
+    std::vector<double> args;      // numeric arguments, widened exactly
+    std::string text;              // string argument (window title)
+    void (*callback)() = nullptr;  // registered callback, cast to one type
+    const void* pointer = nullptr; // pointer argument (glutInit's argv)
 };
 
 // Every call since the last clearCalls(), in order.

@@ -24,6 +24,10 @@ ensure_packages() {
 build_packages=(g++ cmake ninja-build clang-format libglut-dev libgl-dev libgl1-mesa-dri
     libgtest-dev)
 
+# What the end-to-end tests add: a virtual X server, Xlib with XTest, and a
+# window manager for the tests that need one.
+e2e_packages=(xvfb libx11-dev libxtst-dev openbox)
+
 # Configures and builds into the folder $1, with any further CMake options.
 build_korvel() {
     local dir=$1

@@ -26,7 +26,7 @@ build_packages=(g++ cmake ninja-build clang-format libglut-dev libgl-dev libgl1-
 
 # What the end-to-end tests add: a virtual X server, Xlib with XTest, and a
 # window manager for the tests that need one.
-e2e_packages=(xvfb libx11-dev libxtst-dev openbox)
+e2e_packages=(xvfb xfonts-base libx11-dev libxtst-dev openbox xdotool imagemagick x11-utils)
 
 # Configures and builds into the folder $1, with any further CMake options.
 build_korvel() {

@@ -20,13 +20,14 @@ ensure_packages() {
         "${missing[@]}" >/dev/null
 }
 
-# What building the program and its unit tests needs.
+# What configuring and building the whole project needs: the program, its
+# tests, its tools and its benchmarks.
 build_packages=(g++ cmake ninja-build clang-format libglut-dev libgl-dev libgl1-mesa-dri
-    libgtest-dev)
+    libgtest-dev libbenchmark-dev libx11-dev libxtst-dev)
 
-# What the end-to-end tests add: a virtual X server, Xlib with XTest, and a
-# window manager for the tests that need one.
-e2e_packages=(xvfb xfonts-base libx11-dev libxtst-dev openbox xdotool imagemagick x11-utils)
+# What the end-to-end tests add: a virtual X server, a window manager for the
+# tests that need one, and the tools that the capture script uses.
+e2e_packages=(xvfb xfonts-base openbox xdotool imagemagick x11-utils)
 
 # Configures and builds into the folder $1, with any further CMake options.
 build_korvel() {

@@ -264,7 +264,7 @@ Korvel::Korvel(const Options& options) : dir_(makeTempDir())
     }
     close(fd);
 
-    std::vector<std::string> argv = {KORVEL_BINARY};
+    std::vector<std::string> argv = {options.binary};
     argv.insert(argv.end(), options.args.begin(), options.args.end());
     std::vector<std::string> env = {
         options.display.empty() ? "DISPLAY" : "DISPLAY=" + options.display,
@@ -275,6 +275,7 @@ Korvel::Korvel(const Options& options) : dir_(makeTempDir())
         env.push_back("KORVEL_TAP_FIRST=" + std::to_string(options.firstFrame));
         env.push_back("KORVEL_TAP_FRAMES=" + std::to_string(options.frames));
     }
+    env.insert(env.end(), options.env.begin(), options.env.end());
     pid_ = spawn(argv, env, dir_ + "/stdout", dir_ + "/stderr");
 }
 
@@ -341,6 +342,18 @@ long Korvel::cpuTicks() const
     }
     fields >> user >> system;
     return user + system;
+}
+
+long Korvel::peakResidentKiB() const
+{
+    std::istringstream status(readFile("/proc/" + std::to_string(pid_) + "/status"));
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
 }
 
 //------------------------------------------------------------------------------

@@ -63,15 +63,17 @@ class VirtualDisplay {
     Display* dpy_ = nullptr;
 };
 
-// The real korvel, with the frame tap's counters shared with the test.
+// The real korvel (or another GLUT program), with the frame tap's counters shared with the test.
 class Korvel {
   public:
     struct Options {
         std::vector<std::string> args;
+        std::string binary = KORVEL_BINARY; // or another GLUT program to run the same way
         std::string display;  // empty: DISPLAY unset
         long hold = -1;       // KORVEL_TAP_HOLD
         std::string frameDir; // KORVEL_TAP_DIR
         long firstFrame = 0, frames = 0;
+        std::vector<std::string> env; // further NAME=value settings
     };
     explicit Korvel(const Options& options);
     ~Korvel();
@@ -94,6 +96,8 @@ class Korvel {
     std::string err() const;
     // CPU time used so far, in clock ticks.
     long cpuTicks() const;
+    // Peak resident memory so far, in KiB (VmHWM).
+    long peakResidentKiB() const;
 
   private:
     pid_t pid_ = -1;

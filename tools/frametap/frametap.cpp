@@ -20,6 +20,7 @@ TapCounters* counters = &fallback;
 void (*programIdle)() = nullptr;
 std::string frameDir;
 std::uint64_t firstFrame = 0, frameCount = 0;
+long exitAfter = -1;
 std::vector<unsigned char> pixels;
 bool nextStepSaved = false; // whether the frame for counters->steps is on disk
 
@@ -46,6 +47,7 @@ void startTap()
     }
     *counters = TapCounters{};
     counters->hold = envNumber("KORVEL_TAP_HOLD", -1);
+    exitAfter = envNumber("KORVEL_TAP_EXIT_AFTER", -1);
     if (const char* dir = std::getenv("KORVEL_TAP_DIR")) {
         frameDir = dir;
         firstFrame = static_cast<std::uint64_t>(envNumber("KORVEL_TAP_FIRST", 0));
@@ -80,6 +82,10 @@ void noteContext()
     for (int i = 0; i < 7; i++) {
         glGetIntegerv(names[i], &value);
         *fields[i] = value;
+    }
+    if (const GLubyte* name = glGetString(GL_RENDERER)) {
+        std::snprintf(counters->renderer, sizeof counters->renderer, "%s",
+                      reinterpret_cast<const char*>(name));
     }
 }
 
@@ -137,6 +143,9 @@ void glutSwapBuffers()
     counters->height = height;
     counters->stepShown = step;
     __atomic_add_fetch(&counters->swaps, 1, __ATOMIC_SEQ_CST);
+    if (exitAfter >= 0 && counters->swaps >= static_cast<std::uint64_t>(exitAfter)) {
+        std::exit(0);
+    }
 }
 
 } // extern "C"

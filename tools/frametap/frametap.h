@@ -9,6 +9,7 @@
 //   KORVEL_TAP_DIR       folder for saved frames, as frame-NNNNNN.ppm
 //   KORVEL_TAP_FIRST     first step to save (0 is the frame before any step)
 //   KORVEL_TAP_FRAMES    how many consecutive steps to save
+//   KORVEL_TAP_EXIT_AFTER  end the process (status 0) after this many swaps
 #pragma once
 
 #include <cstdint>
@@ -22,4 +23,5 @@ struct TapCounters {
     std::int32_t redBits, greenBits, blueBits; // the context's colour buffer
     std::int32_t alphaBits, depthBits, stencilBits, doubleBuffered;
     std::uint64_t framesSaved;
+    char renderer[96]; // GL_RENDERER of the program's context
 };

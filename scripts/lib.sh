@@ -29,6 +29,9 @@ build_packages=(g++ cmake ninja-build clang-format libglut-dev libgl-dev libgl1-
 # tests that need one, and the tools that the capture script uses.
 e2e_packages=(xvfb xfonts-base openbox xdotool imagemagick x11-utils)
 
+# What building and checking the Debian package needs.
+package_packages=(dpkg-dev lintian desktop-file-utils man-db)
+
 # Configures and builds into the folder $1, with any further CMake options.
 build_korvel() {
     local dir=$1

@@ -69,9 +69,9 @@ class Korvel {
     struct Options {
         std::vector<std::string> args;
         std::string binary = KORVEL_BINARY; // or another GLUT program to run the same way
-        std::string display;  // empty: DISPLAY unset
-        long hold = -1;       // KORVEL_TAP_HOLD
-        std::string frameDir; // KORVEL_TAP_DIR
+        std::string display;                // empty: DISPLAY unset
+        long hold = -1;                     // KORVEL_TAP_HOLD
+        std::string frameDir;               // KORVEL_TAP_DIR
         long firstFrame = 0, frames = 0;
         std::vector<std::string> env; // further NAME=value settings
     };

@@ -22,12 +22,12 @@ ensure_packages() {
 
 # What configuring and building the whole project needs: the program, its
 # tests, its tools and its benchmarks.
-build_packages=(g++ cmake ninja-build clang-format libglut-dev libgl-dev libgl1-mesa-dri
+build_packages=(g++ cmake ninja-build clang-format clang-tidy libglut-dev libgl-dev libgl1-mesa-dri
     libgtest-dev libbenchmark-dev libx11-dev libxtst-dev)
 
 # What the end-to-end tests add: a virtual X server, a window manager for the
 # tests that need one, and the tools that the capture script uses.
-e2e_packages=(xvfb xfonts-base openbox xdotool imagemagick x11-utils)
+e2e_packages=(xvfb xfonts-base openbox xdotool imagemagick x11-utils valgrind)
 
 # What building and checking the Debian package needs.
 package_packages=(dpkg-dev lintian desktop-file-utils man-db)

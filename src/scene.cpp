@@ -42,8 +42,12 @@ unsigned int compileBallList()
     const unsigned int id = glGenLists(1);
     glNewList(id, GL_COMPILE);
     int colourFlag = 0;
+    // Multiples of 18 are exact in single precision, so these loops run
+    // exactly 10 and 21 times.
+    // NOLINTNEXTLINE(cert-flp30-c)
     for (float lat = -90.0f; lat + latStep <= 90.0f; lat += latStep) {
         glBegin(GL_QUAD_STRIP);
+        // NOLINTNEXTLINE(cert-flp30-c,clang-analyzer-security.FloatLoopCounter)
         for (float lon = 0.0f; lon <= 360.0f; lon += lonStep) {
             if (colourFlag) {
                 glColor3f(1.0f, 0.0f, 0.0f);

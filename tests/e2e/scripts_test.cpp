@@ -4,7 +4,6 @@
 #include "picture_model.h"
 #include "x_harness.h"
 
-#include <X11/keysym.h>
 #include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -20,24 +19,10 @@ namespace {
 
 const std::string root = KORVEL_SOURCE_DIR;
 
-std::string tempDir()
-{
-    char pattern[] = "/tmp/korvel-scripts-XXXXXX";
-    return mkdtemp(pattern);
-}
-
-// Runs a shell command with the build folder set; returns its exit status and output.
+// Runs a shell command with the scripts pointed at this build.
 int run(const std::string& command, std::string& output)
 {
-    const std::string full = "export KORVEL_BUILD_DIR='" KORVEL_BUILD_DIR "'; " + command + " 2>&1";
-    FILE* pipe = popen(full.c_str(), "r");
-    char buffer[4096];
-    output.clear();
-    while (pipe && fgets(buffer, sizeof buffer, pipe)) {
-        output += buffer;
-    }
-    const int status = pipe ? pclose(pipe) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return runShell("export KORVEL_BUILD_DIR='" KORVEL_BUILD_DIR "'; " + command, output);
 }
 
 // Pids of the processes that the scripts start.
@@ -89,7 +74,7 @@ int gifFrames(const std::string& path, std::string& delays)
 
 TEST(CaptureTool, FrameKShowsTheBallWhereTheMotionPutsItAtStepK)
 {
-    const std::string dir = tempDir();
+    const std::string dir = makeTempDir();
     std::string output;
     ASSERT_EQ(run(root + "/scripts/capture --frames 60 --first 0 --frames-dir " + dir +
                       "/frames --png " + dir + "/shot.png --gif " + dir + "/anim.gif",
@@ -130,7 +115,7 @@ TEST(CaptureTool, RejectsBadOptionsAndDescribesItsOwn)
 TEST(RunScript, WithoutADisplayWritesAScreenshotAndAnAnimationAndLeavesNothingRunning)
 {
     const std::set<int> before = ourProcesses();
-    const std::string dir = tempDir();
+    const std::string dir = makeTempDir();
     std::string output;
     ASSERT_EQ(run("env -u DISPLAY KORVEL_CAPTURE_DIR=" + dir + " " + root + "/scripts/run", output),
               0)
@@ -149,7 +134,7 @@ TEST(RunScript, WithoutADisplayWritesAScreenshotAndAnAnimationAndLeavesNothingRu
 TEST(CaptureTool, InterruptedLeavesNothingRunning)
 {
     const std::set<int> before = ourProcesses();
-    const std::string dir = tempDir();
+    const std::string dir = makeTempDir();
     const pid_t script = fork();
     if (script == 0) {
         setenv("KORVEL_BUILD_DIR", KORVEL_BUILD_DIR, 1);
@@ -180,80 +165,6 @@ TEST(CaptureTool, InterruptedLeavesNothingRunning)
     EXPECT_TRUE(waitUntil([&] { return leftOver(before).empty(); }, 2000))
         << "still running:" << leftOver(before);
     std::string output;
-    run("rm -rf '" + dir + "'", output);
-}
-
-// Installing and packaging ---------------------------------------------------
-
-const char* const installedFiles[] = {"usr/bin/korvel", "usr/share/man/man6/korvel.6.gz",
-                                      "usr/share/applications/korvel.desktop",
-                                      "usr/share/icons/hicolor/128x128/apps/korvel.png"};
-
-TEST(Install, PutsTheProgramManualPageDesktopEntryAndIconInPlace)
-{
-    const std::string dir = tempDir();
-    std::string output;
-    ASSERT_EQ(run("cmake --install '" KORVEL_BUILD_DIR "' --prefix '" + dir + "/usr'", output), 0)
-        << output;
-    for (const char* file : installedFiles) {
-        EXPECT_EQ(access((dir + "/" + file).c_str(), R_OK), 0) << file << " not installed";
-    }
-    EXPECT_EQ(access((dir + "/usr/bin/korvel").c_str(), X_OK), 0);
-    EXPECT_EQ(
-        run("desktop-file-validate '" + dir + "/usr/share/applications/korvel.desktop'", output), 0)
-        << output;
-    // man -l renders it with groff's warnings turned on, and none may appear.
-    EXPECT_EQ(run("MANWIDTH=80 man --warnings -l '" + dir +
-                      "/usr/share/man/man6/korvel.6.gz' 2>&1 >/dev/null",
-                  output),
-              0);
-    EXPECT_EQ(output, "");
-    run("rm -rf '" + dir + "'", output);
-}
-
-TEST(Package, BuildsADebianPackageWhoseUnpackedProgramRunsAndEndsWithEsc)
-{
-    const std::string dir = tempDir();
-    std::string output;
-    ASSERT_EQ(run("cd '" + dir +
-                      "' && cpack --config '" KORVEL_BUILD_DIR "/CPackConfig.cmake' -G DEB -B '" +
-                      dir + "'",
-                  output),
-              0)
-        << output;
-    const std::string deb = dir + "/korvel_1.0.0-1_amd64.deb";
-    ASSERT_EQ(access(deb.c_str(), R_OK), 0) << output;
-
-    std::string field;
-    run("dpkg-deb -f '" + deb + "' Package Section Maintainer Depends Description", field);
-    EXPECT_NE(field.find("Package: korvel"), std::string::npos) << field;
-    EXPECT_NE(field.find("Section: "), std::string::npos) << field;
-    EXPECT_NE(field.find("Maintainer: "), std::string::npos) << field;
-    EXPECT_NE(field.find("Description: "), std::string::npos) << field;
-    EXPECT_NE(field.find("libglut"), std::string::npos) << "Depends not computed: " << field;
-    EXPECT_NE(field.find("libc6"), std::string::npos) << "Depends not computed: " << field;
-
-    // Errors make lintian fail; warnings are allowed.
-    EXPECT_EQ(run("lintian --fail-on error '" + deb + "'", output), 0) << output;
-
-    const std::string unpacked = dir + "/root";
-    ASSERT_EQ(run("dpkg-deb -x '" + deb + "' '" + unpacked + "'", output), 0) << output;
-    for (const char* file : installedFiles) {
-        EXPECT_EQ(access((unpacked + "/" + file).c_str(), R_OK), 0) << file << " not packaged";
-    }
-
-    VirtualDisplay display;
-    ASSERT_TRUE(display.connection());
-    Korvel::Options options;
-    options.binary = unpacked + "/usr/bin/korvel";
-    options.display = display.name();
-    Korvel korvel(options);
-    const Window window = findWindow(display.connection(), "Korvel (Original)", 10000);
-    ASSERT_NE(window, 0u);
-    ASSERT_TRUE(waitUntil([&] { return korvel.tap().steps > 10; }, 10000));
-    pressKey(display.connection(), window, XK_Escape);
-    EXPECT_EQ(korvel.waitExit(5000), 0);
-    EXPECT_EQ(korvel.err(), "");
     run("rm -rf '" + dir + "'", output);
 }
 

@@ -84,12 +84,6 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     _exit(127);
 }
 
-std::string makeTempDir()
-{
-    char pattern[] = "/tmp/korvel-e2e-XXXXXX";
-    return mkdtemp(pattern);
-}
-
 bool windowTitle(Display* dpy, Window w, std::string& title)
 {
     char* name = nullptr;
@@ -159,6 +153,24 @@ Image Image::loadPpm(const std::string& path)
     in.read(reinterpret_cast<char*>(image.rgb.data()),
             static_cast<std::streamsize>(image.rgb.size()));
     return in ? image : Image{};
+}
+
+std::string makeTempDir()
+{
+    char pattern[] = "/tmp/korvel-test-XXXXXX";
+    return mkdtemp(pattern);
+}
+
+int runShell(const std::string& command, std::string& output)
+{
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    output.clear();
+    while (pipe && fgets(buffer, sizeof buffer, pipe)) {
+        output += buffer;
+    }
+    const int status = pipe ? pclose(pipe) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string artifactPath(const std::string& name)

@@ -112,5 +112,11 @@ Image screenshot(Display* dpy, Window window);
 void pressKey(Display* dpy, Window window, KeySym key);
 void windowSize(Display* dpy, Window window, int& width, int& height);
 
+// A new empty folder under /tmp.
+std::string makeTempDir();
+
+// Runs a command with sh; returns its exit status, with stdout and stderr in `output`.
+int runShell(const std::string& command, std::string& output);
+
 // Where failing tests keep their images.
 std::string artifactPath(const std::string& name);

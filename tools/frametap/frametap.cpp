@@ -21,6 +21,7 @@ void (*programIdle)() = nullptr;
 std::string frameDir;
 std::uint64_t firstFrame = 0, frameCount = 0;
 long exitAfter = -1;
+bool keepLibraries = false;
 std::vector<unsigned char> pixels;
 bool nextStepSaved = false; // whether the frame for counters->steps is on disk
 
@@ -48,6 +49,7 @@ void startTap()
     *counters = TapCounters{};
     counters->hold = envNumber("KORVEL_TAP_HOLD", -1);
     exitAfter = envNumber("KORVEL_TAP_EXIT_AFTER", -1);
+    keepLibraries = envNumber("KORVEL_TAP_KEEP_LIBRARIES", 0) != 0;
     if (const char* dir = std::getenv("KORVEL_TAP_DIR")) {
         frameDir = dir;
         firstFrame = static_cast<std::uint64_t>(envNumber("KORVEL_TAP_FIRST", 0));
@@ -114,6 +116,12 @@ void saveFrame(std::uint64_t step, int width, int height)
 } // namespace
 
 extern "C" {
+
+int dlclose(void* handle)
+{
+    static auto real = reinterpret_cast<int (*)(void*)>(dlsym(RTLD_NEXT, "dlclose"));
+    return keepLibraries ? 0 : real(handle);
+}
 
 void glutIdleFunc(void (*fn)())
 {

@@ -10,6 +10,8 @@
 //   KORVEL_TAP_FIRST     first step to save (0 is the frame before any step)
 //   KORVEL_TAP_FRAMES    how many consecutive steps to save
 //   KORVEL_TAP_EXIT_AFTER  end the process (status 0) after this many swaps
+//   KORVEL_TAP_KEEP_LIBRARIES  make dlclose do nothing, so that a leak report
+//                        at exit can still name the library that leaked
 #pragma once
 
 #include <cstdint>

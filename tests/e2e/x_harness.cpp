@@ -356,16 +356,28 @@ long Korvel::cpuTicks() const
     return user + system;
 }
 
-long Korvel::peakResidentKiB() const
+namespace {
+long statusField(pid_t pid, const std::string& field)
 {
-    std::istringstream status(readFile("/proc/" + std::to_string(pid_) + "/status"));
+    std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
+        if (line.rfind(field, 0) == 0) {
+            return std::atol(line.c_str() + field.size());
         }
     }
     return -1;
+}
+} // namespace
+
+long Korvel::residentKiB() const
+{
+    return statusField(pid_, "VmRSS:");
+}
+
+long Korvel::peakResidentKiB() const
+{
+    return statusField(pid_, "VmHWM:");
 }
 
 //------------------------------------------------------------------------------

@@ -96,7 +96,8 @@ class Korvel {
     std::string err() const;
     // CPU time used so far, in clock ticks.
     long cpuTicks() const;
-    // Peak resident memory so far, in KiB (VmHWM).
+    // Resident memory now (VmRSS) and its peak so far (VmHWM), in KiB.
+    long residentKiB() const;
     long peakResidentKiB() const;
 
   private:

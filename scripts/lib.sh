@@ -32,6 +32,9 @@ e2e_packages=(xvfb xfonts-base openbox xdotool imagemagick x11-utils valgrind)
 # What building and checking the Debian package needs.
 package_packages=(dpkg-dev lintian desktop-file-utils man-db)
 
+# The second compiler that scripts/test builds with.
+clang_packages=(clang)
+
 # Configures and builds into the folder $1, with any further CMake options.
 build_korvel() {
     local dir=$1

@@ -414,7 +414,7 @@ TEST_P(NoDisplay, FailsAtOnceWithGlutsMessage)
 INSTANTIATE_TEST_SUITE_P(Cases, NoDisplay,
                          ::testing::Values(NoDisplayCase{"Unset", nullptr},
                                            NoDisplayCase{"NoSuchServer", ":4711"},
-                                           NoDisplayCase{"NoSuchHost", "nosuchhost.invalid:0"}),
+                                           NoDisplayCase{"NothingListening", "127.0.0.1:4711"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EndToEnd, WhenTheServerGoesAwayItEnds)

@@ -109,7 +109,6 @@ void saveFrame(std::uint64_t step, int width, int height)
         }
         std::fclose(out);
         std::rename(partial.c_str(), path.c_str());
-        counters->framesSaved++;
     }
 }
 

@@ -24,6 +24,5 @@ struct TapCounters {
     std::int32_t width, height; // the window at the last swap
     std::int32_t redBits, greenBits, blueBits; // the context's colour buffer
     std::int32_t alphaBits, depthBits, stencilBits, doubleBuffered;
-    std::uint64_t framesSaved;
     char renderer[96]; // GL_RENDERER of the program's context
 };

@@ -64,13 +64,8 @@ class EndToEnd : public ::testing::Test {
     {
         options.display = display.name();
         korvel = std::make_unique<Korvel>(options);
-        const Window window = findWindow(display.connection(), title, startTimeoutMs);
-        EXPECT_NE(window, 0u) << "no window titled \"" << title << "\"";
-        // With no window manager, GLUT's default place leaves a pixel off the
-        // screen, and X reads back only windows that are wholly on it.
-        XMoveWindow(display.connection(), window, 10, 10);
-        XSync(display.connection(), False);
-        EXPECT_TRUE(waitUntil([&] { return korvel->tap().swaps > 0; }, startTimeoutMs));
+        const Window window = waitForWindow(display.connection(), *korvel, startTimeoutMs);
+        EXPECT_NE(window, 0u) << "no window titled \"" << title << "\", or no frame in it";
         return window;
     }
 
@@ -286,9 +281,8 @@ TEST_F(EndToEnd, OrdinaryKeysChangeNothing)
 //------------------------------------------------------------------------------
 // Hides the window, shows that nothing is stepped, drawn or spent while hidden,
 // shows it again and checks the ball goes on from where it stood.
-void checkPauseAndResume(Korvel& korvel, Display* dpy, Window window,
-                         const std::function<void()>& hide, const std::function<void()>& show,
-                         const std::function<Image()>& shot)
+void checkPauseAndResume(Korvel& korvel, Display* dpy, const std::function<void()>& hide,
+                         const std::function<void()>& show, const std::function<Image()>& shot)
 {
     ASSERT_TRUE(waitUntil([&] { return korvel.tap().steps > 150; }, 5000));
     hide();
@@ -322,7 +316,6 @@ void checkPauseAndResume(Korvel& korvel, Display* dpy, Window window,
     toPixel(place.x, place.y, image.width, image.height, ex, ey);
     EXPECT_NEAR(px, ex, 1.0) << "step " << target;
     EXPECT_NEAR(py, ey, 1.0) << "step " << target;
-    (void)window;
 }
 
 TEST_F(EndToEnd, UnmappedItStandsStillAndMappedAgainItContinues)
@@ -330,7 +323,7 @@ TEST_F(EndToEnd, UnmappedItStandsStillAndMappedAgainItContinues)
     const Window window = start();
     Display* dpy = display.connection();
     checkPauseAndResume(
-        *korvel, dpy, window, [&] { XUnmapWindow(dpy, window), XSync(dpy, False); },
+        *korvel, dpy, [&] { XUnmapWindow(dpy, window), XSync(dpy, False); },
         [&] { XMapWindow(dpy, window), XSync(dpy, False); },
         [&] { return screenshot(dpy, window); });
     endWithEsc(window);
@@ -342,7 +335,7 @@ TEST_F(EndToEnd, MinimisedUnderAWindowManagerItStandsStillAndRestoredItContinues
     const Window window = start();
     Display* dpy = display.connection();
     checkPauseAndResume(
-        *korvel, dpy, window,
+        *korvel, dpy,
         [&] {
             XIconifyWindow(dpy, window, DefaultScreen(dpy));
             XSync(dpy, False);

@@ -148,7 +148,7 @@ std::string checkPicture(const Image& image, const Place& place, int tolerance)
             for (const Segment& s : lines) {
                 nearest = std::min(nearest, distanceToSegment(px, py, s.x1, s.y1, s.x2, s.y2));
             }
-            const bool onLine = nearest <= 0.5, offLine = nearest > 1.0;
+            const bool offLine = nearest > 1.0;
 
             std::string expected;
             bool ok = false;
@@ -180,12 +180,9 @@ std::string checkPicture(const Image& image, const Place& place, int tolerance)
             } else if (outBall && offLine) {
                 ok = near(seen, black, tolerance);
                 expected = describe(black) + " (background)";
-            } else if (outBall && !onLine) {
-                ok = near(seen, black, tolerance) || near(seen, cyan, tolerance);
-                expected = "black or cyan (beside a line)";
             } else if (outBall) {
                 ok = near(seen, black, tolerance) || near(seen, cyan, tolerance);
-                expected = "black or cyan (on a line's edge)";
+                expected = "black or cyan (within a pixel of a line)";
             } else {
                 ok = near(seen, black, tolerance) || near(seen, cyan, tolerance) ||
                      near(seen, red, tolerance) || near(seen, white, tolerance);

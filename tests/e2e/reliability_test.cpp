@@ -64,13 +64,8 @@ class Reliability : public ::testing::Test {
         options.args = std::move(args);
         options.display = display.name();
         korvel = std::make_unique<Korvel>(options);
-        const Window window = findWindow(display.connection(), title, 10000);
-        EXPECT_NE(window, 0u);
-        // GLUT's default place is a pixel off the screen: at 1x1 the window
-        // would be wholly hidden, and the animation rightly paused.
-        XMoveWindow(display.connection(), window, 10, 10);
-        XSync(display.connection(), False);
-        EXPECT_TRUE(waitUntil([&] { return korvel->tap().swaps > 0; }, 10000));
+        const Window window = waitForWindow(display.connection(), *korvel, 10000);
+        EXPECT_NE(window, 0u) << "no window, or no frame in it";
         return window;
     }
 

@@ -403,6 +403,20 @@ Window findWindow(Display* dpy, const std::string& title, int timeoutMs)
     return found;
 }
 
+Window waitForWindow(Display* dpy, const Korvel& program, int timeoutMs)
+{
+    const Window window = findWindow(dpy, "Korvel (Original)", timeoutMs);
+    if (window == 0) {
+        return 0;
+    }
+    // With no window manager, GLUT's default place leaves a pixel off the
+    // screen: X reads back only windows wholly on it, and at 1x1 the window
+    // would be wholly hidden, which rightly pauses the animation.
+    XMoveWindow(dpy, window, 10, 10);
+    XSync(dpy, False);
+    return waitUntil([&] { return program.tap().swaps > 0; }, timeoutMs) ? window : 0;
+}
+
 void windowSize(Display* dpy, Window window, int& width, int& height)
 {
     XWindowAttributes attributes{};

@@ -109,6 +109,10 @@ class Korvel {
 
 // The viewable top-level window with this title, or 0 after timeoutMs.
 Window findWindow(Display* dpy, const std::string& title, int timeoutMs);
+
+// Waits for the program's window, puts it wholly on the screen and waits for
+// its first frame. Returns the window, or 0 if none came within timeoutMs.
+Window waitForWindow(Display* dpy, const Korvel& program, int timeoutMs);
 Image screenshot(Display* dpy, Window window);
 void pressKey(Display* dpy, Window window, KeySym key);
 void windowSize(Display* dpy, Window window, int& width, int& height);
